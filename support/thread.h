@@ -23,14 +23,23 @@ public:
 
     using Function = void (*)(void*);
 
+    // Starts a thread running function(argument). If the thread cannot be
+    // created, the object is simply not joinable.
     Thread(Function function, void* argument);
+    // Ends the process if the thread is still joinable: join or detach first.
     ~Thread();
     Thread(const Thread&) = delete;
     Thread& operator=(const Thread&) = delete;
 
+    // False as soon as the function has returned, after detach, or when the
+    // thread could not be created.
     bool joinable() const;
+    // Returns once the function has returned.
     void join();
+    // A detached thread still marks this object when its function returns,
+    // so the object must outlive the function.
     void detach();
+    // The thread's number while joinable, otherwise 0.
     Id getId() const;
 
     static unsigned HardwareConcurrency();
@@ -49,6 +58,9 @@ private:
     std::uintptr_t m_nativeHandle = 0;
     mutable Mutex m_stateLock;
     bool m_notJoinable = true;
+    // True while the native thread still has to be joined or detached to
+    // give back its resources (also after its function has returned).
+    bool m_needsReclaim = false;
 };
 
 namespace ThisThread {
