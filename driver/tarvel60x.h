@@ -46,6 +46,8 @@ public:
     AddIn1C::Variant SaveDataTagRFID(AddIn1C::VariantParameters& params);
 
 private:
+    friend struct Tarvel60xTestAccess;  // unit tests read the settings fields
+
     // A new reader object set up from the connection settings (Open,
     // DeviceTest, ResetSetting); the caller owns it.
     Device* prepareDevice() const;
