@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "support/mutex.h"
+
 // One device found by a search.
 struct BTDeviceInfo {
     std::string address;  // "00:11:22:33:44:55", upper-case hex
@@ -31,14 +33,20 @@ public:
     BluetoothSPP(const BluetoothSPP&) = delete;
     BluetoothSPP& operator=(const BluetoothSPP&) = delete;
 
+    // Opens the RFCOMM stream; a stream already open is closed first.
     int connect(const std::string& address, int channel);
+    // Ends the stream and wakes a read() waiting in another thread.
     void close();
 
     // Waits up to 250 ms; bytes read, 0 when nothing arrived (or close() woke
-    // the wait), -1 on failure.
+    // the wait, or the peer has closed the stream), -1 on failure and when
+    // not connected.
     int read(std::uint8_t* buffer, int size);
+    // Reads up to size bytes (at most 64 KiB in one call) into data, which
+    // is cleared first.
     int read(std::string& data, std::uint64_t size);
-    // One system write, no waiting; bytes written or -1.
+    // One system write, no waiting; bytes written, -1 on failure and when not
+    // connected. A peer that has gone gives -1, never a signal.
     int write(const std::uint8_t* data, int size);
     int write(const std::string& data);
 
@@ -50,7 +58,29 @@ public:
 private:
     friend struct BluetoothSPPTestDoor;  // tests give the client a stand-in stream
 
+    // Takes a connected stream socket: makes the wake-up pipe and stores
+    // both, ending a stream still attached. False (socket closed) when no
+    // pipe can be made.
+    bool attachStream(int socket);
+    // Ends the attached stream, if any: wakes a waiting read() and retires
+    // the descriptors. Called with m_descriptorLock held.
+    void endStreamLocked();
+    // read() and write() use the descriptors between these two calls.
+    bool beginStreamUse(int& socket, int& wakeReadEnd);
+    void endStreamUse();
+    // Closes retired descriptors; called with m_descriptorLock held and no
+    // stream user left.
+    void closeRetiredDescriptors();
+
     int m_lastError = 0;
     int m_socket = 0;          // 0: not connected
     int m_wakePipe[2] = {-1, -1};
+
+    // read() waits on the socket and the pipe without holding the lock, so
+    // close() and connect() hand the descriptors of an ended stream to
+    // m_retired and the last user closes them: a descriptor number is never
+    // reused while a wait still watches it, and no pipe outlives its use.
+    Mutex m_descriptorLock;
+    int m_streamUsers = 0;
+    std::vector<int> m_retired;
 };
