@@ -95,6 +95,9 @@ class EmulatedReader {
   bool running() const;
   // The slave device path (/dev/pts/N); empty when not running.
   std::string devicePath() const;
+  // Throws away bytes written towards the driver's side that nobody has read
+  // (answers or events left while the driver had the device closed).
+  void discardPending();
 
   // The tag in the field. setTag is false (and changes nothing) when a value
   // is not even-length hex, the pc is not 4 digits, or the frames would not fit.
