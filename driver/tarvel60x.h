@@ -16,6 +16,9 @@ class Device;
 
 class Tarvel60x : public AddIn1C::AddInObject<Tarvel60x> {
 public:
+    // The name under which the host creates the driver.
+    static constexpr const wchar_t* kClassName = L"Tarvel60x";
+
     Tarvel60x();
     ~Tarvel60x() override;
 
