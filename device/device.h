@@ -13,6 +13,9 @@
 #include "support/mutex.h"
 
 class Thread;
+namespace DebugLoggerNameSpace {
+class DebugLogger;
+}
 class BluetoothSPP;
 class Tarvel60x;
 namespace Serial {
@@ -77,6 +80,54 @@ private:
 
     // Records code and its text in the driver's error state (when there is an owner).
     void recordError(long code);
+    // Records a code with a text of its own (the serial port's failures).
+    void recordError(long code, const std::wstring& text);
+
+    // Exchange steps (exchange.cpp).
+    bool writeStep(const std::string& command, DebugLoggerNameSpace::DebugLogger& log);
+    void readStep(std::string& answer, DebugLoggerNameSpace::DebugLogger& log);
+    // One read of up to kReadSize bytes from the transport in use, appended
+    // to answer; a failed read adds nothing.
+    void readOnce(std::string& answer);
+
+    // Frame helpers (exchange.cpp).
+    // The byte at offset as 0..255, or -1 when the answer is shorter.
+    static int byteAt(const std::string& answer, std::size_t offset);
+    // True when the answer starts with an event frame: bytes 3 and 4 are 2C 09.
+    static bool startsWithEvent(const std::string& answer);
+    // Removes the first frame (length byte + 4 bytes). A first frame that
+    // claims more bytes than the answer holds empties the answer.
+    static void dropFirstFrame(std::string& answer);
+    // Completes a frame built from its start byte through its last body byte:
+    // sets the length byte, appends the checksum and the end byte. False (and
+    // the frame left as it was) when the body is longer than a length byte
+    // can describe.
+    static bool finishFrame(std::string& frame);
+    // Appends the checksum over the bytes from offset 1 on, then the end byte.
+    static void appendChecksum(std::string& frame);
+
+    // Configuration helper (configuration.cpp): checks a settings answer.
+    bool settingsAccepted(std::string& answer, int kind, int code);
+
+    // Tag data helpers (tag_memory.cpp).
+    static std::string hexText(const std::string& bytes, std::size_t offset, std::size_t count,
+                               bool upper);
+    static std::string textToBytes(const std::string& text);
+    // Appends the count byte, the PC bytes and the EPC bytes; false when the
+    // PC text is shorter than two characters.
+    static bool appendSelection(std::string& frame, const std::string& pc, const std::string& epc,
+                                int countExtra);
+    // Finds the tag-data or user-memory frame at the front of the answer,
+    // fetching more data when needed.
+    bool scanForDataFrame(std::string& answer, DebugLoggerNameSpace::DebugLogger& log);
+    bool writeTagData(std::string& pc, std::string& epc, std::string& data, bool userBank,
+                      DebugLoggerNameSpace::DebugLogger& log);
+    bool waitForWrite(const std::string& epc, const std::string& tid, const std::string& data,
+                      std::int64_t timeout, bool userBank, DebugLoggerNameSpace::DebugLogger& log);
+
+    // Session helper (session.cpp): sends a fixed frame, true when the
+    // reader accepted it (status byte 0).
+    bool simpleCommand(const std::string& frame);
 
     Mutex exchangeMutex;
     Thread* workerThread = nullptr;
