@@ -71,11 +71,11 @@ std::string tagLine(const Emulator::EmulatedReader& reader) {
 }
 
 // A PC for an EPC of the given hex length: the length field says how many
-// 16-bit words the EPC has.
-std::string pcFor(size_t epcHexLength) {
+// 16-bit words the EPC has, and the user-memory bit whether the tag has any.
+std::string pcFor(size_t epcHexLength, bool hasUser) {
   unsigned words = static_cast<unsigned>((epcHexLength / 2 + 1) / 2);
   char text[8];
-  std::snprintf(text, sizeof text, "%04X", (words & 0x1Fu) << 11);
+  std::snprintf(text, sizeof text, "%04X", ((words & 0x1Fu) << 11) | (hasUser ? 0x0400u : 0u));
   return text;
 }
 
@@ -124,7 +124,7 @@ bool runCommand(Emulator::EmulatedReader& reader, const std::string& line, std::
       else if (key == "user") t.user = value;
       else { say("error unknown key: " + key); return true; }
     }
-    if (!pcGiven) t.pc = pcFor(t.epc.size());
+    if (!pcGiven) t.pc = pcFor(t.epc.size(), !t.user.empty());
     if (reader.setTag(t)) say("ok " + tagLine(reader));
     else say("error tag values must be even-length hex, pc four digits");
   } else if (cmd == "notag") {
