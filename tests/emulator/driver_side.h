@@ -77,7 +77,21 @@ class DriverSide {
   bool ok() const { return fd_ >= 0; }
   int fd() const { return fd_; }
 
-  bool send(const std::string& bytes) { return ::write(fd_, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size()); }
+  // Writes all bytes, waiting while the terminal's queue is full.
+  bool send(const std::string& bytes, int timeoutMs = 2000) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+      ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
+      if (n > 0) {
+        done += static_cast<size_t>(n);
+        continue;
+      }
+      if (n < 0 && errno != EAGAIN && errno != EINTR) return false;
+      pollfd p{fd_, POLLOUT, 0};
+      if (::poll(&p, 1, timeoutMs) <= 0) return false;
+    }
+    return true;
+  }
 
   // Reads one whole frame (by its length byte), keeping later bytes for the
   // next call; empty when none is complete within the time.
