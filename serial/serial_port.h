@@ -11,10 +11,13 @@
 
 namespace Serial {
 
-enum ByteSize_t { fivebits = 5, sixbits = 6, sevenbits = 7, eightbits = 8 };
-enum Parity_t { parity_none = 0, parity_odd = 1, parity_even = 2, parity_mark = 3, parity_space = 4 };
-enum StopBits_t { stopbits_one = 1, stopbits_two = 2, stopbits_one_point_five = 3 };
-enum FlowControl_t { flowcontrol_none = 0, flowcontrol_software = 1, flowcontrol_hardware = 2 };
+// Plain integer enumerations with a fixed underlying type: a value outside
+// the named ones (a byte size of 9, a parity of 7) is stored and compared as
+// it is, and the port treats it as its defaults say.
+enum ByteSize_t : int { fivebits = 5, sixbits = 6, sevenbits = 7, eightbits = 8 };
+enum Parity_t : int { parity_none = 0, parity_odd = 1, parity_even = 2, parity_mark = 3, parity_space = 4 };
+enum StopBits_t : int { stopbits_one = 1, stopbits_two = 2, stopbits_one_point_five = 3 };
+enum FlowControl_t : int { flowcontrol_none = 0, flowcontrol_software = 1, flowcontrol_hardware = 2 };
 
 // All five in milliseconds. A read of n bytes may take at most
 // readTimeoutConstant + n * readTimeoutMultiplier (modulo 2^32), a write

@@ -392,7 +392,10 @@ std::size_t Port::PortImpl::read(std::uint8_t* buf, std::size_t size) {
         if (got > 0) {
             count += static_cast<std::size_t>(got);
         } else {
-            int error = errno;
+            // A hung-up line (an unplugged device) answers end of file and
+            // sets no errno; it is recorded as an input/output error rather
+            // than with whatever errno an earlier call left.
+            int error = got == 0 ? EIO : errno;
             lastErrorCode_ = static_cast<std::uint64_t>(error);
             lastErrorDescription_ =
                 "device reports readiness to read but returned no data (device disconnected?): " +
@@ -434,7 +437,7 @@ std::size_t Port::PortImpl::write(const std::uint8_t* data, std::size_t length) 
         if (put > 0) {
             written += static_cast<std::size_t>(put);
         } else {
-            lastErrorCode_ = static_cast<std::uint64_t>(errno);
+            lastErrorCode_ = static_cast<std::uint64_t>(put == 0 ? EIO : errno);
             lastErrorDescription_ = "device reports readiness to write but returned no data (device disconnected?)";
             std::int64_t left = total.remaining();
             if (left > 0) pauseMilliseconds(left < kRetryPauseMs ? static_cast<std::uint32_t>(left) : kRetryPauseMs);
