@@ -1,0 +1,51 @@
+// The Bluetooth readers of the last search as the parameter table offers
+// them: value "address|channel", text the reader's name, in search order,
+// with the markup characters of names that come from remote devices escaped
+// so that the document stays well-formed.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "driver/tarvel60x.h"
+
+using AddIn1C::Variant;
+using AddIn1C::VariantParameters;
+
+namespace {
+
+std::wstring btDeviceChoices(Tarvel60x& driver) {
+    VariantParameters params;
+    params.add(Variant());
+    EXPECT_TRUE(driver.GetParameters(params).getValue<bool>());
+    const std::wstring xml = params[0].value.getValue<std::wstring>();
+    const std::size_t parameter = xml.find(L"<Parameter Name=\"BTDevice\"");
+    const std::size_t begin = xml.find(L"<ChoiceList>\n", parameter);
+    const std::size_t end = xml.find(L"</ChoiceList>\n", begin);
+    if (parameter == std::wstring::npos || begin == std::wstring::npos || end == std::wstring::npos)
+        return L"<no BTDevice choice list>";
+    return xml.substr(begin, end + 14 - begin);
+}
+
+TEST(FoundReaders, OfferedInSearchOrderWithNamesEscaped) {
+    Tarvel60xGlobals::foundBluetoothDevices = {
+        {"00:11:22:33:44:55", "T60 A", 1},
+        {"66:77:88:99:AA:BB", "T60 <R&D> \"lab\" 'x'", 3},
+        {"CC:DD:EE:FF:00:11", "T60", -1},
+    };
+    Tarvel60x driver;
+    EXPECT_EQ(L"<ChoiceList>\n"
+              L"<Item Value=\"00:11:22:33:44:55|1\">T60 A</Item>\n"
+              L"<Item Value=\"66:77:88:99:AA:BB|3\">T60 &lt;R&amp;D&gt; &quot;lab&quot; &apos;x&apos;</Item>\n"
+              L"<Item Value=\"CC:DD:EE:FF:00:11|-1\">T60</Item>\n"
+              L"</ChoiceList>\n",
+              btDeviceChoices(driver));
+
+    // An empty list offers the placeholder item, its fixed text unchanged.
+    Tarvel60xGlobals::foundBluetoothDevices.clear();
+    EXPECT_EQ(L"<ChoiceList>\n"
+              L"<Item Value=\"NO_DEVICE\">Нет устройств (Функции -> Поиск устройств Bluetooth)</Item>\n"
+              L"</ChoiceList>\n",
+              btDeviceChoices(driver));
+}
+
+}  // namespace
