@@ -173,6 +173,32 @@ TEST_F(PortOnPty, WaitingCostsNoProcessorTime) {
     EXPECT_FALSE(port->isOpen());
 }
 
+// The wait for the rest of a frame lasts the transmission time of the bytes
+// still missing, also when that is a second or more, but never keeps a read
+// beyond its own time limit.
+TEST_F(PortOnPty, ByteTimeWaitsAreWholeAndStayWithinTheReadLimit) {
+    auto port = openPort();
+    port->setBaudrate(9600);  // 10 bits of 104166 ns: 1000 bytes take 1.04 s
+    Elapsed whole;
+    port->waitByteTimes(1000);
+    EXPECT_GE(whole.wallMs(), 900.0);
+    EXPECT_LT(whole.wallMs(), 5000.0);
+
+    port->setBaudrate(50);  // 200 ms a byte: the 255 missing bytes would take 51 s
+    std::thread far([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        pty.send("Z");
+    });
+    std::uint8_t buffer[256];
+    Elapsed bounded;
+    std::size_t count = port->read(buffer, sizeof buffer);
+    double ms = bounded.wallMs();
+    far.join();
+    EXPECT_EQ(count, 1u);
+    EXPECT_GE(ms, 200.0);
+    EXPECT_LT(ms, 3000.0);
+}
+
 TEST_F(PortOnPty, SizeZeroReturnsAtOnce) {
     auto port = openPort(timeouts(Timeout::maxTimeout(), 5000, 5000));
     pty.send("abc");
