@@ -446,7 +446,15 @@ TEST_F(ReaderTest, SurvivesTheDriverClosingItsSideWithoutSpinning) {
   };
   EXPECT_LT(cpu(after) - cpu(before), 0.3);  // an idle reader waits, it does not poll
 
+  // Bytes sent while nobody listened wait for the next opener, unless discarded.
+  ASSERT_TRUE(reader->press(true));
   line.reset(new test::DriverSide(reader->devicePath()));
+  EXPECT_EQ(line->readFrame()[12], 'N');
+  line.reset();
+  ASSERT_TRUE(reader->press(true));
+  reader->discardPending();
+  line.reset(new test::DriverSide(reader->devicePath()));
+  EXPECT_EQ(line->readQuiet(200), "");
   EXPECT_EQ(kcs(line->exchange(kGetInfo)), "110100");
 }
 

@@ -270,8 +270,8 @@ bool EmulatedReader::start() {
   {
     std::lock_guard<std::mutex> wlock(d.writeMutex);
     d.master = master;
+    d.slave = slave;
   }
-  d.slave = slave;
   d.wake[0] = wake[0];
   d.wake[1] = wake[1];
   d.pending.clear();
@@ -300,8 +300,8 @@ void EmulatedReader::Impl::shutdown() {
   {
     std::lock_guard<std::mutex> wlock(writeMutex);
     closeFd(master);
+    closeFd(slave);
   }
-  closeFd(slave);
   closeFd(wake[0]);
   closeFd(wake[1]);
   if (!options.linkPath.empty()) {
