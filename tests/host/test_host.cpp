@@ -213,8 +213,12 @@ bool MemoryManager::AllocMemory(void** block, unsigned long bytes) {
         return false;
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_failures > 0) {
-        --m_failures;
-        return false;
+        if (m_successesBeforeFailures > 0) {
+            --m_successesBeforeFailures;
+        } else {
+            --m_failures;
+            return false;
+        }
     }
     void* memory = std::malloc(bytes == 0 ? 1 : bytes);
     if (memory == nullptr)
@@ -256,9 +260,10 @@ void MemoryManager::release(const void* block) {
     std::free(const_cast<void*>(block));
 }
 
-void MemoryManager::failNextAllocations(std::size_t count) {
+void MemoryManager::failNextAllocations(std::size_t count, std::size_t after) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_failures = count;
+    m_successesBeforeFailures = after;
 }
 
 MemoryManager::Report MemoryManager::report() const {

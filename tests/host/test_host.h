@@ -126,8 +126,9 @@ public:
 
     // The host takes a block the component handed over and frees it.
     void release(const void* block);
-    // The next `count` allocations fail (AllocMemory answers false).
-    void failNextAllocations(std::size_t count);
+    // After `after` more successful allocations, the next `count` fail
+    // (AllocMemory answers false).
+    void failNextAllocations(std::size_t count, std::size_t after = 0);
     Report report() const;
 
 private:
@@ -135,6 +136,7 @@ private:
     std::map<const void*, std::size_t> m_blocks;
     Report m_counts;
     std::size_t m_failures = 0;
+    std::size_t m_successesBeforeFailures = 0;
 };
 
 struct ErrorMessage {
