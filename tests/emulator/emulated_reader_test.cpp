@@ -416,6 +416,12 @@ TEST_F(ReaderTest, ReceiverPairsAfterTheConfiguredPolls) {
   EXPECT_EQ(kcs(line->exchange(otherTarget)), "1A0400");
   for (int poll = 0; poll < 5; ++poll) EXPECT_LE(line->exchange(kPoll).size(), 24u);
   EXPECT_FALSE(reader->state().receiverConnected);
+
+  // A receiver paired earlier passes reader commands on at once.
+  options.paired = true;
+  open(options);
+  EXPECT_EQ(kcs(line->exchange(kGetInfo)), "110100");
+  EXPECT_GT(line->exchange(kPoll).size(), 24u);
 }
 
 TEST_F(ReaderTest, WaitsForFramesAndCommands) {

@@ -170,8 +170,13 @@ TEST_F(ProgramTest, AnswersEachCommandAndEndsOnQuit) {
   EXPECT_EQ(p.command("unplug"), "ok unplug");
   EXPECT_FALSE(linkExists());
   EXPECT_TRUE(contains(p.command("press force"), "error"));
+  EXPECT_TRUE(contains(p.command("replug"), "ok replug /dev/pts/"));
+  test::DriverSide again(link);
+  ASSERT_TRUE(again.ok());
+  EXPECT_EQ(test::toHex(again.exchange(hex("5A 04 01 01 01 FF F9 7E")).substr(3, 3)), "11 01 01");  // still refusing
   EXPECT_EQ(p.command("quit"), "ok quit");
   EXPECT_EQ(p.waitExit(), 0);
+  EXPECT_FALSE(linkExists());
 }
 
 TEST_F(ProgramTest, ReceiverModeAndEndOfInput) {

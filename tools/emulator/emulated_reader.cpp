@@ -148,7 +148,12 @@ bool parseFaultMode(const std::string& name, FaultMode& mode) {
 }
 
 struct EmulatedReader::Impl {
-  explicit Impl(Options o) : options(std::move(o)) {}
+  explicit Impl(Options o) : options(std::move(o)) {
+    if (options.receiver && options.paired) {
+      state.target3610 = options.serial.empty() ? std::string("000000000") : options.serial;
+      state.receiverConnected = true;
+    }
+  }
 
   Options options;
 

@@ -36,6 +36,7 @@ struct Options {
   bool receiver = false;        // behave as a 3610 receiver in front of the reader
   int pollsBeforeConnect = 2;   // connection polls answered "not connected" first
   std::string serial;           // the reader's serial number the receiver can reach; empty: any target
+  bool paired = false;          // the receiver starts connected to that reader (as after an earlier pairing)
   std::string linkPath;         // when set, start() makes it a symbolic link to the slave
   int splitPauseMs = 100;       // pause between the two pieces of a split answer
   int answerDelayMs = 0;        // delay before every answer
@@ -88,7 +89,9 @@ class EmulatedReader {
 
   // Creates the pseudo-terminal (slave raw, kept open inside so that the
   // driver may close and reopen it) and the service thread. False when
-  // already running or when the terminal cannot be made.
+  // already running or when the terminal cannot be made. After stop() or
+  // unplug() it starts again on a new terminal (the link, if any, follows),
+  // keeping the tag, the settings and the record.
   bool start();
   // Ends the service thread, closes the terminal, removes the link. Idempotent.
   void stop();

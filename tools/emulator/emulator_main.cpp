@@ -32,12 +32,12 @@ void say(const std::string& line) {
 }
 
 const char* kUsage =
-    "usage: tarvel60x-emulator --link PATH [--receiver] [--polls N] [--serial S]\n"
+    "usage: tarvel60x-emulator --link PATH [--receiver [--paired]] [--polls N] [--serial S]\n"
     "                          [--split-pause MS] [--delay MS]\n";
 
 const char* kHelp =
     "commands: press [force] | fevent [LENGTH] [force] | tag [pc=HEX] epc=HEX [tid=HEX] [user=HEX] | tag | notag"
-    " | mode normal|silent|refuse|garbage|split|event | state | frames | clear | discard | unplug | quit";
+    " | mode normal|silent|refuse|garbage|split|event | state | frames | clear | discard | unplug | replug | quit";
 
 bool parseInt(const char* text, int& value) {
   char* end = nullptr;
@@ -158,6 +158,10 @@ bool runCommand(Emulator::EmulatedReader& reader, const std::string& line, std::
   } else if (cmd == "unplug") {
     reader.unplug();
     say("ok unplug");
+  } else if (cmd == "replug") {
+    if (reader.running()) say("error still plugged in");
+    else if (reader.start()) say("ok replug " + reader.devicePath());
+    else say("error cannot create the pseudo-terminal or the link");
   } else {
     say("error unknown command: " + cmd + " (try help)");
   }
@@ -175,6 +179,7 @@ int main(int argc, char** argv) {
     else if (a == "--receiver") options.receiver = true;
     else if (a == "--polls" && hasValue && parseInt(argv[i + 1], options.pollsBeforeConnect)) ++i;
     else if (a == "--serial" && hasValue) options.serial = argv[++i];
+    else if (a == "--paired") options.paired = true;
     else if (a == "--split-pause" && hasValue && parseInt(argv[i + 1], options.splitPauseMs)) ++i;
     else if (a == "--delay" && hasValue && parseInt(argv[i + 1], options.answerDelayMs)) ++i;
     else if (a == "--help" || a == "-h") {
