@@ -290,11 +290,12 @@ bool EmulatedReader::start() {
 }
 
 void EmulatedReader::Impl::shutdown() {
+  std::string ownPath;
   {
     std::lock_guard<std::mutex> lock(mutex);
     if (!isRunning) return;
     isRunning = false;
-    slavePath.clear();
+    ownPath.swap(slavePath);
   }
   if (wake[1] >= 0) {
     char c = 'q';
@@ -309,9 +310,11 @@ void EmulatedReader::Impl::shutdown() {
   }
   closeFd(wake[0]);
   closeFd(wake[1]);
+  // Remove the link only while it still leads to this reader's terminal.
   if (!options.linkPath.empty()) {
-    struct stat st {};
-    if (lstat(options.linkPath.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) ::unlink(options.linkPath.c_str());
+    char target[256];
+    ssize_t n = ::readlink(options.linkPath.c_str(), target, sizeof target - 1);
+    if (n > 0 && std::string(target, static_cast<size_t>(n)) == ownPath) ::unlink(options.linkPath.c_str());
   }
   framesChanged.notify_all();
 }
