@@ -48,7 +48,7 @@ struct DriverOwner::Host : public IAddInDefBase {
     bool ADDIN_API SetEventBufferDepth(long) override { return true; }
     long ADDIN_API GetEventBufferDepth() override { return 1; }
     bool ADDIN_API ExternalEvent(WCHAR_T* source, WCHAR_T* message, WCHAR_T* data) override {
-        Event event{widen(source), widen(message), widen(data)};
+        Event event{widen(source), widen(message), widen(data), std::chrono::steady_clock::now()};
         // The texts are the host's now: free them as the host would.
         void* blocks[3] = {source, message, data};
         for (void*& block : blocks)

@@ -24,6 +24,7 @@ public:
         std::wstring source;
         std::wstring message;
         std::wstring data;
+        std::chrono::steady_clock::time_point time;  // when the host received it
     };
 
     DriverOwner();

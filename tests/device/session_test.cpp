@@ -75,6 +75,36 @@ TEST_F(Session, OpensOnTheReaderAndClosesOnlyOnce) {
     EXPECT_FALSE(station.device.closeSession());
 }
 
+TEST_F(Session, TheReceiverSkipsTheUsbReportCommand) {
+    Emulator::Options options;
+    options.receiver = true;
+    options.paired = true;  // a receiver already connected to its reader
+    Emulator::EmulatedReader receiver(options);
+    ASSERT_TRUE(receiver.start());
+    Device device;
+    device.setConnectionType(2);
+    device.setPort(receiver.devicePath(), 5);
+    ASSERT_TRUE(device.openPort());
+    ASSERT_TRUE(device.openSession());
+    std::vector<std::pair<int, int>> commands;
+    for (const Emulator::ReceivedFrame& frame : receiver.frames())
+        commands.emplace_back(frame.group(), frame.code());
+    EXPECT_EQ(commands, (std::vector<std::pair<int, int>>{{0x09, 0x20}, {0x0B, 0x30}}));
+    EXPECT_TRUE(device.closeSession());
+}
+
+TEST_F(Session, APressIsAnNEventOfAtLeastSeventeenBytes) {
+    Station station(1);
+    ASSERT_TRUE(station.opened);
+    ASSERT_TRUE(station.device.openSession());
+    // Alone in its read: the test is on the bytes one read brings.
+    ASSERT_TRUE(station.reader.sendEvent('N', 16));
+    EXPECT_FALSE(owner.waitForEvents(1, seconds(2)));
+    EXPECT_FALSE(station.reader.waitForCommand(0x0B, 0x36, milliseconds(10)));
+    ASSERT_TRUE(station.reader.sendEvent('N', 17));
+    EXPECT_TRUE(owner.waitForEvents(1, seconds(10)));
+}
+
 TEST_F(Session, ASilentReaderCannotOpenASession) {
     Station station(1);
     ASSERT_TRUE(station.opened);
