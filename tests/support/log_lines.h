@@ -6,7 +6,6 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -21,23 +20,68 @@ struct LogLine {
     std::string message;
 };
 
+// Splits one line "L[time][scope] message" into its parts.
+inline bool parseLogLine(const std::string& raw, LogLine& line) {
+    if (raw.size() < 2 || raw[1] != '[')
+        return false;
+    const std::size_t timeEnd = raw.find("][", 2);
+    if (timeEnd == std::string::npos)
+        return false;
+    const std::size_t scopeEnd = raw.find("] ", timeEnd + 2);
+    if (scopeEnd == std::string::npos)
+        return false;
+    line.level = raw[0];
+    line.time = raw.substr(2, timeEnd - 2);
+    line.scope = raw.substr(timeEnd + 2, scopeEnd - timeEnd - 2);
+    line.message = raw.substr(scopeEnd + 2);
+    return true;
+}
+
 // Splits text into log lines; a line that does not have the log's form is
 // a test failure.
 inline std::vector<LogLine> parseLog(const std::string& text) {
-    static const std::regex form(R"(^(.)\[([^\]]*)\]\[([^\]]*)\] (.*)$)");
     std::vector<LogLine> lines;
     std::istringstream in(text);
     std::string raw;
     while (std::getline(in, raw)) {
-        std::smatch match;
-        if (!std::regex_match(raw, match, form)) {
-            ADD_FAILURE() << "not a log line: \"" << raw << "\"";
+        LogLine line;
+        if (!parseLogLine(raw, line)) {
+            ADD_FAILURE() << "not a log line: \"" << raw.substr(0, 200) << "\"";
             continue;
         }
-        lines.push_back({match[1].str()[0], match[2], match[3], match[4]});
+        lines.push_back(line);
     }
     EXPECT_TRUE(text.empty() || text.back() == '\n') << "last line not ended";
     return lines;
+}
+
+// The seconds of an exit line "= in S.SSS sec. =" (three decimals exactly),
+// or a negative value when the text has another form.
+inline double exitLineSeconds(const std::string& message) {
+    const std::string head = "= in ";
+    const std::string tail = " sec. =";
+    if (message.size() < head.size() + tail.size() + 5 || message.compare(0, head.size(), head) != 0 ||
+        message.compare(message.size() - tail.size(), tail.size(), tail) != 0)
+        return -1.0;
+    const std::string number = message.substr(head.size(), message.size() - head.size() - tail.size());
+    const std::size_t point = number.find('.');
+    if (point == std::string::npos || point == 0 || number.size() - point - 1 != 3 ||
+        number.find_first_not_of("0123456789.") != std::string::npos)
+        return -1.0;
+    return std::stod(number);
+}
+
+// True for a time of day of the form HH:MM:SS.
+inline bool isClockTime(const std::string& text) {
+    static const char form[] = "00:00:00";
+    if (text.size() != sizeof form - 1)
+        return false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const bool digit = text[i] >= '0' && text[i] <= '9';
+        if (form[i] == ':' ? text[i] != ':' : !digit)
+            return false;
+    }
+    return true;
 }
 
 inline std::string readFile(const std::string& path) {

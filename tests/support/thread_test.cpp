@@ -96,17 +96,18 @@ TEST(ThreadTest, JoinWaitsOnlyForARunningFunction) {
 }
 
 TEST(ThreadTest, DetachedThreadIsNotJoinable) {
-    Gate gate;
     // A detached thread still marks its object when the function returns, so
-    // the object is kept for the life of the process.
-    static Thread* const detached = new Thread(&Gate::run, &gate);
-    gate.waitEntered();
+    // the object (and the gate the function uses) are kept for the life of
+    // the process.
+    static Gate* const gate = new Gate;
+    static Thread* const detached = new Thread(&Gate::run, gate);
+    gate->waitEntered();
     detached->detach();
     EXPECT_FALSE(detached->joinable());
     EXPECT_EQ(detached->getId(), Thread::Id(0));
     detached->detach();
     detached->join();  // returns at once
-    gate.release();
+    gate->release();
 }
 
 using ThreadDeathTest = ::testing::Test;
