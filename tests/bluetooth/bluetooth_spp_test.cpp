@@ -368,7 +368,9 @@ TEST(BluetoothSPPLibrary, WithoutTheLibraryConnectAndFindAnswerSetupFailedAndLog
     if (outcome.skipped) {
         GTEST_SKIP() << outcome.skipReason;
     }
-    ASSERT_TRUE(outcome.exitedNormally) << "signal " << outcome.signal;
+    ASSERT_TRUE(outcome.exitedNormally && outcome.exitStatus == 0)
+        << "signal " << outcome.signal << ", exit status " << outcome.exitStatus << "\n"
+        << outcome.output;
     EXPECT_EQ("6 6 6 1 0", outcome.result);
     EXPECT_NE(std::string::npos, outcome.output.find("libbluetooth.so.3")) << outcome.output;
     EXPECT_NE(std::string::npos, outcome.output.find("E[")) << outcome.output;

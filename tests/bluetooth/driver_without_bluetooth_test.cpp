@@ -61,7 +61,9 @@ TEST(DriverWithoutBluetoothLibrary, CableReaderOpensAndBluetoothCallsFailCleanly
     if (outcome.skipped) {
         GTEST_SKIP() << outcome.skipReason;
     }
-    ASSERT_TRUE(outcome.exitedNormally) << "died of signal " << outcome.signal;
+    ASSERT_TRUE(outcome.exitedNormally && outcome.exitStatus == 0)
+        << "signal " << outcome.signal << ", exit status " << outcome.exitStatus << "\n"
+        << outcome.output;
     // Open turns any failure to open into its own 245; the Bluetooth client's
     // code (704 for a failed connect) reaches the host through DeviceTest,
     // which keeps the reader engine's code.

@@ -65,6 +65,7 @@ struct Outcome {
     bool skipped = false;
     std::string skipReason;
     bool exitedNormally = false;  // false: the child died of a signal
+    int exitStatus = -1;
     int signal = 0;
     std::string result;  // what the body returned
     std::string output;  // the child's standard output (the debug log)
@@ -102,6 +103,7 @@ inline Outcome runWithoutLibrary(const char* libraryName, const std::function<st
         return outcome;
     }
     std::fflush(stdout);
+    std::fflush(stderr);
     const pid_t child = fork();
     if (child == 0) {
         ::close(resultPipe[0]);
@@ -113,7 +115,10 @@ inline Outcome runWithoutLibrary(const char* libraryName, const std::function<st
                 _exit(kSkipStatus);
             }
         }
+        // Standard error too: what a sanitizer reports before ending the
+        // child is then shown with the failure.
         dup2(outputPipe[1], STDOUT_FILENO);
+        dup2(outputPipe[1], STDERR_FILENO);
         ::close(outputPipe[1]);
         const std::string result = body();
         std::fflush(stdout);
@@ -146,6 +151,7 @@ inline Outcome runWithoutLibrary(const char* libraryName, const std::function<st
         return outcome;
     }
     outcome.exitedNormally = WIFEXITED(status);
+    outcome.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     outcome.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
     return outcome;
 }
