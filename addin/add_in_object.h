@@ -57,7 +57,7 @@ public:
     // Offers the host an external event; false without a connection or host
     // memory, or when the host refuses it (its event buffer is full). Safe to
     // call from any thread; never throws.
-    bool sendExternalEvent(const std::wstring& source, const std::wstring& message, const std::wstring& data) {
+    ADDIN_CALLS_HOST bool sendExternalEvent(const std::wstring& source, const std::wstring& message, const std::wstring& data) {
         IAddInDefBase* host = connection.load();
         IMemoryManager* memory = memoryManager.load();
         if (host == nullptr || memory == nullptr)
@@ -199,7 +199,7 @@ public:
 protected:
     // Called inside the handler of a caught exception: records code 111 with
     // the exception's text and shows that text to the user through the host.
-    void handleExternalException() {
+    ADDIN_CALLS_HOST void handleExternalException() {
         try {
             std::wstring text;
             try {
@@ -263,7 +263,7 @@ private:
     }
 
     // A zero-terminated copy in host memory (the host owns it), or null.
-    static WCHAR_T* copyToHost(const PlatformString& text, IMemoryManager* memory) noexcept {
+    ADDIN_CALLS_HOST static WCHAR_T* copyToHost(const PlatformString& text, IMemoryManager* memory) noexcept {
         if (memory == nullptr)
             return nullptr;
         void* block = nullptr;

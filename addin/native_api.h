@@ -29,6 +29,12 @@ typedef char16_t WCHAR_T;
 #define ADDIN_DESTRUCTOR_SLOT(Name) virtual ~Name() {}
 #endif
 
+// Marks a function that calls into the host's memory manager or connection.
+// Those objects are of the host's own classes, which share only the slot
+// layout with the declarations below, so the sanitizer's run-time type check
+// of member calls does not apply to them.
+#define ADDIN_CALLS_HOST __attribute__((no_sanitize("vptr")))
+
 // Type codes of the value record.
 enum TYPEENUMVAR : std::uint16_t {
     VTYPE_EMPTY = 0,

@@ -14,7 +14,7 @@ namespace {
 std::atomic<std::uint64_t> contentSerials{0};
 
 // One block of host memory, or std::bad_alloc without touching anything.
-void* allocateHostMemory(IMemoryManager* memory, std::size_t bytes) {
+ADDIN_CALLS_HOST void* allocateHostMemory(IMemoryManager* memory, std::size_t bytes) {
     void* block = nullptr;
     if (memory == nullptr || !memory->AllocMemory(&block, static_cast<unsigned long>(bytes)) ||
         block == nullptr)
