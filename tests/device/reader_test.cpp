@@ -65,6 +65,24 @@ TEST(Reader, ARefusingReaderFailsTheSettingsAndASilentOneTheProbe) {
     EXPECT_EQ(owner.takeError().code, 404);
 }
 
+// The line refuses DTR and RTS requests (a pseudo-terminal does), which
+// leaves a failure in the port's record after every exchange; an earlier
+// failure must not make a later open look failed.
+TEST(Reader, ReopensAfterExchangesLeftFailuresInThePortRecord) {
+    DriverOwner owner;
+    Emulator::EmulatedReader reader;
+    ASSERT_TRUE(reader.start());
+    Device device;
+    device.setPort(reader.devicePath(), 5);
+    ASSERT_TRUE(device.openPort());
+    std::string text;
+    ASSERT_TRUE(device.getInfo(text));
+    ASSERT_TRUE(device.closePort());
+    EXPECT_TRUE(device.openPort());
+    EXPECT_EQ(owner.takeError().code, 0);
+    EXPECT_TRUE(device.getInfo(text));
+}
+
 TEST(Reader, AMissingPortReportsThePortsOwnError) {
     DriverOwner owner;
     Device device;

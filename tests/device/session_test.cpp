@@ -247,6 +247,21 @@ TEST_F(Session, AfterAWriteTimesOutTheNextPressGivesAPackage) {
     EXPECT_EQ(station.reader.state().tagWrites, 0);
 }
 
+// Should a Device go with its session still running, the worker must not
+// outlive it.
+TEST_F(Session, DestroyingADeviceStopsItsSessionFirst) {
+    Emulator::EmulatedReader reader;
+    ASSERT_TRUE(reader.start());
+    {
+        Device device;
+        device.setPort(reader.devicePath(), 5);
+        ASSERT_TRUE(device.openPort());
+        ASSERT_TRUE(device.openSession());
+        std::this_thread::sleep_for(milliseconds(300));
+    }
+    EXPECT_FALSE(reader.state().eventsEnabled);
+}
+
 TEST_F(Session, ClosingWaitsForTheWorkerEvenInTheMiddleOfAPress) {
     Station station(9);
     ASSERT_TRUE(station.opened);
