@@ -2,9 +2,13 @@
 // function's return, join and detach rules, and the ends of the process.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <fstream>
 #include <mutex>
 #include <stdexcept>
 
@@ -108,6 +112,41 @@ TEST(ThreadTest, DetachedThreadIsNotJoinable) {
     detached->detach();
     detached->join();  // returns at once
     gate->release();
+}
+
+// The address-space limit that makes thread creation fail cannot be used
+// under the sanitizers, which reserve large address ranges of their own.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define T60_NO_ADDRESS_LIMIT 1
+#endif
+
+TEST(ThreadTest, FailedCreationLeavesAnInertObject) {
+#ifdef T60_NO_ADDRESS_LIMIT
+    GTEST_SKIP() << "address-space limit unusable under sanitizers";
+#else
+    // Limit the address space to what is mapped now, so that no new thread
+    // stack can be mapped.
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_AS, &saved), 0);
+    std::ifstream statm("/proc/self/statm");
+    unsigned long pages = 0;
+    statm >> pages;
+    ASSERT_GT(pages, 0u);
+    rlimit tight = saved;
+    tight.rlim_cur = pages * static_cast<unsigned long>(sysconf(_SC_PAGESIZE)) + (1u << 20);
+    ASSERT_EQ(setrlimit(RLIMIT_AS, &tight), 0);
+
+    bool ran = false;
+    {
+        Thread never([](void* flag) { *static_cast<bool*>(flag) = true; }, &ran);
+        setrlimit(RLIMIT_AS, &saved);
+        EXPECT_FALSE(never.joinable());
+        EXPECT_EQ(never.getId(), Thread::Id(0));
+        never.join();
+        never.detach();
+    }  // and destroying it does not end the process
+    EXPECT_FALSE(ran);
+#endif
 }
 
 using ThreadDeathTest = ::testing::Test;
