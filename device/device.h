@@ -24,7 +24,11 @@ class Port;
 
 class Device {
 public:
+    // Finds the driver object through the class registry (null before the
+    // class is registered: failures are then not recorded).
     Device();
+    // The driver closes the session and the port first; a session still
+    // running is closed here so that the worker never outlives the object.
     ~Device();
     Device(const Device&) = delete;
     Device& operator=(const Device&) = delete;
@@ -64,6 +68,7 @@ public:
 
     // Session (session.cpp).
     bool openSession();
+    // Returns after the worker has finished its pass and left its loop.
     bool closeSession();
     std::string getPacket(std::string number);
     bool epc2Usb();
@@ -86,9 +91,9 @@ private:
     // Exchange steps (exchange.cpp).
     bool writeStep(const std::string& command, DebugLoggerNameSpace::DebugLogger& log);
     void readStep(std::string& answer, DebugLoggerNameSpace::DebugLogger& log);
-    // One read of up to kReadSize bytes from the transport in use, appended
-    // to answer; a failed read adds nothing.
-    void readOnce(std::string& answer);
+    // One read of up to 256 bytes from the transport in use, appended to
+    // answer; a failed read adds nothing. Returns the transport's count.
+    long readOnce(std::string& answer);
 
     // Frame helpers (exchange.cpp).
     // The byte at offset as 0..255, or -1 when the answer is shorter.

@@ -80,7 +80,7 @@ bool Device::finishFrame(std::string& frame) {
     return true;
 }
 
-void Device::readOnce(std::string& answer) {
+long Device::readOnce(std::string& answer) {
     std::uint8_t buffer[kReadSize];
     long count = 0;
     if (linkType != 0) {
@@ -94,6 +94,7 @@ void Device::readOnce(std::string& answer) {
         const std::size_t taken = static_cast<std::size_t>(count) < kReadSize ? static_cast<std::size_t>(count) : kReadSize;
         answer.append(reinterpret_cast<const char*>(buffer), taken);
     }
+    return count;
 }
 
 bool Device::writeStep(const std::string& command, DebugLogger& log) {
@@ -137,10 +138,8 @@ void Device::readStep(std::string& answer, DebugLogger& log) {
         port->setDTR(true);
         port->setRTS(true);
     }
-    std::string chunk;
-    readOnce(chunk);
-    log.message(' ', "Readed %i bytes", static_cast<int>(chunk.size()));
-    answer += chunk;
+    const long count = readOnce(answer);
+    log.message(' ', "Readed %i bytes", static_cast<int>(count));
 }
 
 bool Device::sendCommand(const std::string& command, std::string& answer, std::int32_t attempts,
