@@ -26,7 +26,9 @@ public:
     static constexpr long kComponentInfo = 2000;
 
     AddInObject() = default;
-    ~AddInObject() override = default;
+    // Virtual through the interfaces where the host's layout gives them a
+    // destructor; the registry's creator always destroys through T itself.
+    ~AddInObject() = default;
     AddInObject(const AddInObject&) = delete;
     AddInObject& operator=(const AddInObject&) = delete;
 

@@ -20,7 +20,7 @@ public:
     static constexpr const wchar_t* kClassName = L"Tarvel60x";
 
     Tarvel60x();
-    ~Tarvel60x() override;
+    ~Tarvel60x();
 
     // The method table, numbers 0 to 12 (the adapter appends GetLastError as 13).
     static void getMetadata(AddIn1C::ClassMetadata<Tarvel60x>& metadata);
