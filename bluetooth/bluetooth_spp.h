@@ -52,7 +52,13 @@ public:
 
     void setLastError(int code);
 
+    // RFCOMM channel of the device's serial-port service: positive when
+    // found, -1 when no service record names one, 0 when no SDP session can
+    // be opened.
     static int searchSdpPort(const std::string& address);
+    // Inquiry of about 10 s and then, per device, its name and channel;
+    // appends the devices that gave their name, in inquiry order, without
+    // clearing the vector first. Blocks the calling thread throughout.
     static int find(std::vector<BTDeviceInfo>& devices);
 
 private:
