@@ -8,8 +8,10 @@
 
 class TableParameters {
 public:
-    enum TypeValue { String = 0, Number = 1, Boolean = 2 };
-    enum MasterOperation { NoOperation = 0, Equal = 1, NotEqual = 2 };
+    // Fixed underlying types: a value outside the names is still a valid
+    // value (written as an empty word), not undefined behaviour.
+    enum TypeValue : int { String = 0, Number = 1, Boolean = 2 };
+    enum MasterOperation : int { NoOperation = 0, Equal = 1, NotEqual = 2 };
 
     TableParameters();
 
