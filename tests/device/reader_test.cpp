@@ -83,6 +83,40 @@ TEST(Reader, ReopensAfterExchangesLeftFailuresInThePortRecord) {
     EXPECT_TRUE(device.getInfo(text));
 }
 
+TEST(Reader, ReadsTheTagThroughSplitAnswersEventsAndJunk) {
+    struct Case {
+        const char* name;
+        Emulator::FaultMode mode;
+        bool answers;
+    };
+    const Case cases[] = {
+        {"answers in two pieces", Emulator::FaultMode::Split, true},
+        {"an event frame before every answer", Emulator::FaultMode::EventBeforeAnswer, true},
+        {"junk instead of answers", Emulator::FaultMode::Garbage, false},
+    };
+    DriverOwner owner;
+    Emulator::EmulatedReader reader;
+    ASSERT_TRUE(reader.start());
+    ASSERT_TRUE(reader.setTag({"3400", "E2000017220B0123456789AB", "E20034120123456789ABCDEF", "0A1B2C3D"}));
+    Device device;
+    device.setPort(reader.devicePath(), 5);
+    ASSERT_TRUE(device.openPort());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        reader.setMode(c.mode);
+        std::string text, pc, epc, tid, user;
+        EXPECT_EQ(device.getInfo(text), c.answers);
+        EXPECT_EQ(device.readEPCData(pc, epc, tid), c.answers);
+        EXPECT_EQ(device.readUserMem(pc, epc, user), c.answers);
+        if (c.answers) {
+            EXPECT_EQ(epc, "E2000017220B0123456789AB");
+            EXPECT_EQ(tid, "E20034120123456789ABCDEF");
+            EXPECT_EQ(user, "0A1B2C3D");
+        }
+        owner.takeError();
+    }
+}
+
 TEST(Reader, AMissingPortReportsThePortsOwnError) {
     DriverOwner owner;
     Device device;
