@@ -1,7 +1,8 @@
 // The Bluetooth readers of the last search as the parameter table offers
 // them: value "address|channel", text the reader's name, in search order,
 // with the markup characters of names that come from remote devices escaped
-// so that the document stays well-formed.
+// so that the document stays well-formed; a search replaces the list even
+// when it fails.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -46,6 +47,28 @@ TEST(FoundReaders, OfferedInSearchOrderWithNamesEscaped) {
               L"<Item Value=\"NO_DEVICE\">Нет устройств (Функции -> Поиск устройств Bluetooth)</Item>\n"
               L"</ChoiceList>\n",
               btDeviceChoices(driver));
+}
+
+TEST(FoundReaders, FailedSearchEmptiesTheListOfTheSearchBefore) {
+    Tarvel60xGlobals::foundBluetoothDevices = {{"00:11:22:33:44:55", "T60 A", 1}};
+    Tarvel60x driver;
+    VariantParameters setting;
+    setting.add(Variant(L"ConnectionType"));
+    setting.add(Variant(1L));
+    ASSERT_TRUE(driver.SetParameter(setting).getValue<bool>());
+
+    VariantParameters action;
+    action.add(Variant(L"ScanBluetooth"));
+    if (driver.DoAdditionalAction(action).getValue<bool>())
+        GTEST_SKIP() << "this machine has a Bluetooth adapter";
+    EXPECT_TRUE(Tarvel60xGlobals::foundBluetoothDevices.empty());
+    // GetLastError, called through the method table as the host calls it.
+    VariantParameters error;
+    error.add(Variant());
+    const auto& getLastError = Tarvel60x::metadata().functions.back();
+    ASSERT_EQ(AddIn1C::convertWStringToPlatform(L"GetLastError"), getLastError.englishName);
+    EXPECT_EQ(706L, (driver.*getLastError.method)(error).getValue<long>());
+    EXPECT_EQ(std::wstring(L"Ошибка инициализации порта соединения"), error[0].value.getValue<std::wstring>());
 }
 
 }  // namespace
