@@ -59,7 +59,8 @@ public:
     // Offers the host an external event; false without a connection or host
     // memory, or when the host refuses it (its event buffer is full). Safe to
     // call from any thread; never throws.
-    ADDIN_CALLS_HOST bool sendExternalEvent(const std::wstring& source, const std::wstring& message, const std::wstring& data) {
+    ADDIN_CALLS_HOST bool sendExternalEvent(const std::wstring& source, const std::wstring& message,
+                                            const std::wstring& data) {
         IAddInDefBase* host = connection.load();
         IMemoryManager* memory = memoryManager.load();
         if (host == nullptr || memory == nullptr)
