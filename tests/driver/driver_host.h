@@ -44,11 +44,14 @@ inline bool setParameter(TestHost::Host& host, const char* name, Value value) {
 
 inline std::u16string text(const std::string& utf8) { return TestHost::fromUtf8(utf8); }
 
-// Opens a reader on the emulator's terminal; the device ID, or -1.
+// Opens a reader on the emulator's terminal; the device ID, or -1 (the
+// reason stays in the error state for the caller to check).
 inline long openReader(TestHost::Host& host, const std::string& path) {
     if (!setParameter(host, "ConnectionType", Value(0)) ||
-        !setParameter(host, "SerialPort", Value(text(path))))
+        !setParameter(host, "SerialPort", Value(text(path)))) {
+        ADD_FAILURE() << "settings refused";
         return -1;
+    }
     TestHost::CallResult call = host.call("Open", {Value()});
     if (!call.ok || !call.result.boolean())
         return -1;
