@@ -20,6 +20,18 @@ const long kBankUser = 2;
 
 }  // namespace
 
+Device* Tarvel60x::findDevice(long id, DebugLogger* log) const {
+    auto found = devices.find(id);
+    if (found == devices.end()) {
+        if (log != nullptr)
+            log->message('!', "Device [%li] not found", id);
+        return nullptr;
+    }
+    if (log != nullptr)
+        log->message(' ', "Device [%li] found", id);
+    return found->second;
+}
+
 // The three session methods below leave the error state as it is: a host that
 // fetches packages while handling an event must not lose an error it has not
 // read yet.
@@ -28,14 +40,9 @@ Variant Tarvel60x::OpenSessionRFID(VariantParameters& params) {
     DebugLogger log("OpenSessionRFID");
     const long id = params[0].value.getValue<long>();
 
-    auto found = devices.find(id);
-    if (found == devices.end()) {
-        log.message('!', "Device [%li] not found", id);
+    Device* device = findDevice(id, &log);
+    if (device == nullptr)
         return Variant(false);
-    }
-    log.message(' ', "Device [%li] found", id);
-
-    Device* device = found->second;
     if (device->isSessionOpen()) {
         setError(Errors::SessionAlreadyOpen, Errors::text(Errors::SessionAlreadyOpen));
         return Variant(false);
@@ -47,14 +54,9 @@ Variant Tarvel60x::CloseSessionRFID(VariantParameters& params) {
     DebugLogger log("CloseSessionRFID");
     const long id = params[0].value.getValue<long>();
 
-    auto found = devices.find(id);
-    if (found == devices.end()) {
-        log.message('!', "Device [%li] not found", id);
+    Device* device = findDevice(id, &log);
+    if (device == nullptr)
         return Variant(false);
-    }
-    log.message(' ', "Device [%li] found", id);
-
-    Device* device = found->second;
     if (!device->isSessionOpen()) {
         setError(Errors::SessionNotOpen, Errors::text(Errors::SessionNotOpen));
         return Variant(false);
@@ -67,13 +69,13 @@ Variant Tarvel60x::GetDataTagsRFID(VariantParameters& params) {
     const long id = params[0].value.getValue<long>();
     const std::string number = StringConvert::UnicodeToAnsi(params[1].value.getValue<std::wstring>());
 
-    auto found = devices.find(id);
-    if (found == devices.end())
+    Device* device = findDevice(id, nullptr);
+    if (device == nullptr)
         return Variant(false);
 
     // A package is handed out once; an unknown or already fetched number gives
     // an empty text, which is still a successful call.
-    const std::string data = found->second->getPacket(number);
+    const std::string data = device->getPacket(number);
     log.message(' ', "Package number: %s", number.c_str());
     log.message(' ', "Data length: %i", static_cast<int>(data.size()));
 
@@ -102,14 +104,13 @@ Variant Tarvel60x::SaveDataTagRFID(VariantParameters& params) {
     log.message(' ', bank == kBankEpc ? "Bank: EPC" : "Bank: UserMemory");
     log.message(' ', "New data: [%s]", data.c_str());
 
-    auto found = devices.find(id);
-    if (found == devices.end())
+    Device* device = findDevice(id, nullptr);
+    if (device == nullptr)
         return Variant(false);
 
     // The reader waits for the operator's trigger press, checks the TID of the
     // tag then in front of it and writes; the time-out (seconds, 0 for the
     // longest wait) is its business.
-    Device* device = found->second;
     if (bank == kBankEpc)
         return Variant(device->waitForWriteEPC(epc, tid, data, timeout));
     return Variant(device->waitForWriteUser(epc, tid, data, timeout));

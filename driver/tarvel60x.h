@@ -13,6 +13,9 @@
 #include "bluetooth/bluetooth_spp.h"
 
 class Device;
+namespace DebugLoggerNameSpace {
+class DebugLogger;
+}
 
 class Tarvel60x : public AddIn1C::AddInObject<Tarvel60x> {
 public:
@@ -56,6 +59,9 @@ private:
     Device* prepareDevice() const;
     // Closes and destroys every open reader in ascending ID order.
     void closeAllDevices();
+    // The open reader with this ID, or null. With a log the look-up is traced:
+    // "found", or a warning when the ID is not open.
+    Device* findDevice(long id, DebugLoggerNameSpace::DebugLogger* log) const;
 
     bool parametersSet = false;
     std::string serialPort;
