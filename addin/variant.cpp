@@ -109,7 +109,9 @@ Variant extractVariant(const tVariant* record) {
     case BaseNativeAPI::VTYPE_R8:
         return Variant(record->dblVal);
     case BaseNativeAPI::VTYPE_BOOL:
-        return Variant(record->bVal);
+        // Read as its byte: any non-zero byte the host left there is true,
+        // never a bool value outside false and true.
+        return Variant(record->ui8Val != 0);
     case BaseNativeAPI::VTYPE_PWSTR: {
         const WCHAR_T* text = record->wstrVal.pwstrVal;
         const std::uint32_t length = record->wstrVal.wstrLen;

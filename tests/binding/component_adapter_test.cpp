@@ -165,6 +165,9 @@ TEST_F(ComponentAdapter, ArgumentsAsTheMethodReadsThem) {
     single.f32 = 1.5f;
     Abi::Record error{};
     error.type = Abi::Error;
+    Abi::Record looseBool{};
+    looseBool.type = Abi::Bool;
+    looseBool.u8 = 2;
     const struct {
         Value in;
         Value out;
@@ -175,6 +178,7 @@ TEST_F(ComponentAdapter, ArgumentsAsTheMethodReadsThem) {
         {Value::raw(single), Value(1.5)},
         {Value(0.25), Value(0.25)},
         {Value(true), Value(true)},
+        {Value::raw(looseBool), Value(true)},  // any non-zero byte is true
         {Value(), Value()},
         {Value::raw(error), Value()},
         {Value(u"Юг"), Value(u"Юг")},
