@@ -137,7 +137,6 @@ bool Device::closePort() {
     if (!port->isOpen())
         return false;
     port->close();
-    port->flush();
     return true;
 }
 
