@@ -103,6 +103,11 @@ private:
     // Removes the first frame (length byte + 4 bytes). A first frame that
     // claims more bytes than the answer holds empties the answer.
     static void dropFirstFrame(std::string& answer);
+    // A first frame whose length byte claims more bytes than have arrived is
+    // still on its way (a Bluetooth read hands over whatever the link has
+    // delivered so far): reads on and appends until the frame is whole or
+    // nothing more arrives.
+    void completeFirstFrame(std::string& answer);
     // Completes a frame built from its start byte through its last body byte:
     // sets the length byte, appends the checksum and the end byte. False (and
     // the frame left as it was) when the body is longer than a length byte

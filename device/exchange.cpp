@@ -62,6 +62,18 @@ void Device::dropFirstFrame(std::string& answer) {
     answer.erase(0, static_cast<std::size_t>(length) + 4);
 }
 
+void Device::completeFirstFrame(std::string& answer) {
+    const int length = byteAt(answer, 1);
+    if (length < 0)
+        return;
+    const std::size_t whole = static_cast<std::size_t>(length) + 4;
+    // Every read that adds something brings the frame closer, so this ends
+    // after at most one read per missing byte.
+    std::string more;
+    while (answer.size() < whole && nextAnswer(more))
+        answer += more;
+}
+
 void Device::appendChecksum(std::string& frame) {
     std::uint32_t sum = 0x10000;
     for (std::size_t i = 1; i < frame.size(); ++i)

@@ -167,6 +167,9 @@ void Device::worker() {
             MutexLock exchange(exchangeMutex);
             std::string answer;
             nextAnswer(answer);
+            // A press that arrives in pieces is still a press.
+            if (startsWithEvent(answer))
+                completeFirstFrame(answer);
             pressed = answer.size() >= kPressFrameMin && startsWithEvent(answer) &&
                       byteAt(answer, 12) == kPressEvent;
         }

@@ -106,8 +106,11 @@ bool Device::scanForDataFrame(std::string& answer, DebugLogger& log) {
             if (answer.empty())
                 break;
         }
-        if (byteAt(answer, 3) == kDataKind)
+        if (byteAt(answer, 3) == kDataKind) {
+            // The tag data may arrive in pieces: judge it once it is whole.
+            completeFirstFrame(answer);
             return answer.size() >= kDataFrameMin;
+        }
         log.message(' ', "Read more data...");
         if (!nextAnswer(answer)) {
             log.message(' ', "No data");

@@ -3,6 +3,8 @@
 // answer checks, and the tag memory frames with the parsing of their answers.
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "device/device.h"
 #include "tests/device/driver_owner.h"
 #include "tests/device/scripted_port_impl.h"
@@ -218,6 +220,7 @@ TEST_F(Commands, TagDataAnswersAreParsedAtTheirOffsets) {
     const ReadCase cases[] = {
         {"the tag", {kTagData}, true, kPc, kEpc, kTid, 0},
         {"behind an event frame in the same read", {TestFrames::event('N', 18) + kTagData}, true, kPc, kEpc, kTid, 0},
+        {"in two pieces", {kTagData.substr(0, 24), kTagData.substr(24)}, true, kPc, kEpc, kTid, 0},
         {"behind an answer of another kind, in the next read",
          {TestFrames::answer(0x19, 0x08, 0), kTagData}, true, kPc, kEpc, kTid, 0},
         {"not a tag-data frame, nothing more", {TestFrames::answer(0x19, 0x08, 0)}, false, "", "", "", 0},
@@ -358,6 +361,38 @@ TEST_F(Commands, AWriteWaitWithoutAPressTimesOutAndLeavesTheTriggerFree) {
     EXPECT_EQ(error.code, 199);
     EXPECT_EQ(error.text, L"Истекло время ожидания записи");
     EXPECT_EQ(ScriptedLine::calls(), Strings{});
+}
+
+// ---- Session
+
+// The reader's link may hand over a press in pieces (a Bluetooth read takes
+// whatever has arrived): the pieces still make one press and one package.
+TEST_F(Commands, APressThatArrivesInPiecesStillGivesAPackage) {
+    const std::string press = TestFrames::event('N', 18);
+    ScriptedLine::setResponder([&press](const std::string& written) {
+        const auto code = static_cast<std::uint8_t>(written[4]);
+        if (code == 0x36) {
+            ScriptedLine::queueRead(kTagData);
+        } else if (code == 0x32) {
+            ScriptedLine::queueRead(TestFrames::userData("0A1B2C3D"));
+        } else {
+            ScriptedLine::queueRead(TestFrames::answer(0x01, code, 0));
+            // Host mode is the last step before the worker starts polling.
+            if (code == 0x30) {
+                ScriptedLine::queueRead(press.substr(0, 10));
+                ScriptedLine::queueRead(press.substr(10));
+            }
+        }
+    });
+    device.setID(3);
+    ASSERT_TRUE(device.openSession());
+    ASSERT_TRUE(owner.waitForEvents(1, std::chrono::seconds(10)));
+    EXPECT_TRUE(device.closeSession());
+    const DriverOwner::Event event = owner.events().front();
+    EXPECT_EQ(event.source, L"3");
+    EXPECT_EQ(device.getPacket(std::string(event.data.begin(), event.data.end())),
+              std::string("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Table>\n\t<Tag TID=\"") + kTid +
+                      "\" EPC=\"" + kEpc + "\" USER=\"0A1B2C3D\"/>\n</Table>\n");
 }
 
 }  // namespace
