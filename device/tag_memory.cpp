@@ -102,6 +102,9 @@ bool Device::scanForDataFrame(std::string& answer, DebugLogger& log) {
             if (answer.empty())
                 return false;
             log.message(' ', "Search data...");
+            // A frame still arriving is taken whole before it is dropped, so
+            // that its rest is not mistaken for the next frame.
+            completeFirstFrame(answer);
             dropFirstFrame(answer);
             if (answer.empty())
                 break;
