@@ -181,10 +181,13 @@ bool Device::sendCommand(const std::string& command, std::string& answer, std::i
             return true;
 
         readStep(answer, log);
-        // An event frame in front of the answer is not the answer: drop it.
+        // An event frame in front of the answer is not the answer: drop it,
+        // taken whole first so that its rest is not handed on as the answer.
         // Only the first frame is examined.
-        if (answer.size() >= 5 && startsWithEvent(answer))
+        if (answer.size() >= 5 && startsWithEvent(answer)) {
+            completeFirstFrame(answer);
             dropFirstFrame(answer);
+        }
         if (!answer.empty())
             return true;
         if (attempt >= attempts) {

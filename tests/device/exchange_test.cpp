@@ -77,13 +77,15 @@ TEST_F(Exchange, EventFramesInFrontOfTheAnswerAreDropped) {
     const std::string press = TestFrames::event('N', 17);
     const std::string other = TestFrames::event('F', 20);
     const std::string reply = TestFrames::answer(0x01, 0x01, 0);
-    // A first frame claiming more bytes than arrived cannot be cut off: the read counts as empty.
-    const std::string truncated = press.substr(0, 10);
     const EventCase cases[] = {
         {"event then answer in one read", {press + reply}, reply, 1},
         {"two events: the second counts as the answer", {press + other}, other, 1},
         {"only an event: read again", {press, reply}, reply, 2},
-        {"truncated event: read again", {truncated, reply}, reply, 2},
+        // The rest of the event is read on and dropped with it, not taken for the answer.
+        {"event in pieces, then the answer", {press.substr(0, 10), press.substr(10) + reply}, reply, 2},
+        {"event in pieces, the answer in the next attempt", {press.substr(0, 10), press.substr(10), reply}, reply, 3},
+        // Cut off with nothing more to come: nothing of it is usable, the attempt is empty.
+        {"event cut off for good", {press.substr(0, 10), "", reply}, reply, 3},
     };
     for (const EventCase& c : cases) {
         SCOPED_TRACE(c.name);
