@@ -213,6 +213,7 @@ bool Device::nextAnswer(std::string& answer) {
         // An "F" event carries nothing the engine uses: skip it, and when
         // nothing else came with it, wait for the next read.
         if (answer.size() > 17 && startsWithEvent(answer) && byteAt(answer, 12) == kEventDiscarded) {
+            completeFirstFrame(answer);
             dropFirstFrame(answer);
             if (answer.empty())
                 continue;

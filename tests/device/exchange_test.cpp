@@ -140,6 +140,16 @@ TEST_F(Exchange, NextAnswerSkipsOnlyFEventsLongerThanSeventeenBytes) {
         EXPECT_EQ(hex(answer), hex(reply));
     }
     {
+        SCOPED_TRACE("F event in pieces: its rest goes with it");
+        ScriptedLine::reset();
+        const std::string longEvent = TestFrames::event('F', 24);
+        ScriptedLine::queueRead(longEvent.substr(0, 18));
+        ScriptedLine::queueRead(longEvent.substr(18) + reply);
+        std::string answer;
+        EXPECT_TRUE(device.nextAnswer(answer));
+        EXPECT_EQ(hex(answer), hex(reply));
+    }
+    {
         SCOPED_TRACE("nothing arrives");
         ScriptedLine::reset();
         std::string answer = "stale";
