@@ -112,8 +112,10 @@ void Port::PortImpl::open() {
     }
     if (is_open_) return;
 
+    // Close-on-exec: a program that the host process starts must not inherit
+    // the device and hold it open after the port is closed.
     for (;;) {
-        fd_ = ::open(port_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        fd_ = ::open(port_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         if (fd_ != -1) break;
         int error = errno;
         if (error == EINTR) continue;
@@ -225,12 +227,18 @@ void Port::PortImpl::reconfigurePort() {
     else
         options.c_cflag &= ~CSTOPB;
 
+    // Odd and even clear the mark/space flag: the terminal keeps it from an
+    // earlier mark or space setting (or from the device's previous user), and
+    // with it left set odd would send mark parity and even space parity.
     options.c_iflag &= ~(INPCK | ISTRIP);
     switch (parity_) {
-        case parity_odd: options.c_cflag |= (PARENB | PARODD); break;
+        case parity_odd:
+            options.c_cflag |= (PARENB | PARODD);
+            options.c_cflag &= ~CMSPAR;
+            break;
         case parity_even:
             options.c_cflag |= PARENB;
-            options.c_cflag &= ~PARODD;
+            options.c_cflag &= ~(PARODD | CMSPAR);
             break;
         case parity_mark: options.c_cflag |= (PARENB | PARODD | CMSPAR); break;
         case parity_space:

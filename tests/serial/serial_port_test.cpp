@@ -1,5 +1,6 @@
 // Serial::Port over its POSIX implementation on real pseudo-terminals: the
 // waiting rules of read and write, errors, line reads, terminal settings.
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <termios.h>
@@ -54,6 +55,22 @@ struct PortOnPty : ::testing::Test {
         EXPECT_EQ(tcgetattr(fd, &options), 0);
         ::close(fd);
         return options;
+    }
+
+    // The process's descriptor that is open on the slave device, or -1.
+    int descriptorOfSlave() {
+        DIR* dir = opendir("/proc/self/fd");
+        if (dir == nullptr) return -1;
+        int found = -1;
+        while (dirent* entry = readdir(dir)) {
+            char target[256];
+            std::string link = std::string("/proc/self/fd/") + entry->d_name;
+            ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
+            if (n > 0 && std::string(target, static_cast<std::size_t>(n)) == pty.slavePath())
+                found = std::atoi(entry->d_name);
+        }
+        closedir(dir);
+        return found;
     }
 };
 
@@ -325,6 +342,10 @@ TEST_F(PortOnPty, OpenSetsRawTerminalAndSettersReapplyIt) {
     EXPECT_EQ(t.c_iflag & (IXON | IXOFF | ICRNL | INPCK), 0u);
     EXPECT_EQ(t.c_cc[VMIN], 0);
     EXPECT_EQ(t.c_cc[VTIME], 0);
+    // A program started by the host must not inherit the device.
+    int fd = descriptorOfSlave();
+    ASSERT_GE(fd, 0);
+    EXPECT_NE(fcntl(fd, F_GETFD) & FD_CLOEXEC, 0);
 
     port->setBaudrate(460800);
     EXPECT_EQ(cfgetospeed(&(t = settings())), static_cast<speed_t>(B460800));
@@ -342,6 +363,18 @@ TEST_F(PortOnPty, OpenSetsRawTerminalAndSettersReapplyIt) {
     for (const auto& c : stopCases) {
         port->setStopBits(static_cast<Serial::StopBits_t>(c.first));
         EXPECT_EQ((settings().c_cflag & CSTOPB) != 0, c.second) << c.first;
+    }
+
+    // Parity is seen by its odd and mark/space flags (the enable flag a
+    // pseudo-terminal drops). Odd and even after mark or space must not keep
+    // the mark/space flag; an unknown value means none.
+    const struct { int parity; tcflag_t flags; } parityCases[] = {
+        {3, PARODD | CMSPAR}, {2, 0}, {4, CMSPAR}, {1, PARODD}, {7, 0}};
+    for (const auto& c : parityCases) {
+        port->setParity(static_cast<Serial::Parity_t>(c.parity));
+        t = settings();
+        EXPECT_EQ(t.c_cflag & (PARODD | CMSPAR), c.flags) << c.parity;
+        EXPECT_EQ(t.c_iflag & (INPCK | ISTRIP), 0u) << c.parity;
     }
 
     port->setFlowControl(Serial::flowcontrol_hardware);
