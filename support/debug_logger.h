@@ -20,7 +20,8 @@ public:
     // Text longer than 16383 characters is cut to that length. In file mode
     // the file is opened, appended, flushed and closed for each line; a line
     // whose file cannot be opened is dropped, and so is one whose path names
-    // a symbolic link or anything but a regular file. Never reports failure.
+    // a symbolic link, anything but a regular file, or a file of another
+    // user. Never reports failure.
     void message(char level, const char* format, ...) __attribute__((format(printf, 3, 4)));
 
     // Switch the process to file mode with this path and truncate the file

@@ -13,12 +13,13 @@ namespace platform {
 bool tempFilePath(char* path, std::size_t size, const char* fileName);
 
 // Creates the log file or truncates it to empty. Fails without effect when
-// the path names anything but a regular file (a symbolic link included).
+// the path names anything but a regular file of the process's own user (a
+// symbolic link included).
 void truncateLogFile(const char* path);
 
 // Opens the log file for appending, creating it when missing. Returns null
-// when the path names anything but a regular file (a symbolic link
-// included) or cannot be opened.
+// when the path names anything but a regular file of the process's own user
+// (a symbolic link included) or cannot be opened.
 std::FILE* openLogFileForAppend(const char* path);
 
 // The local time of day in the locale's representation ("%X"); an empty

@@ -256,6 +256,28 @@ TEST_F(DebugLoggerTest, LinkPlantedBeforeInitIsNeitherTruncatedNorWritten) {
     EXPECT_TRUE(S_ISLNK(info.st_mode));
 }
 
+// A writable file that another user left at the log path would collect every
+// traced line for them: it is neither emptied at the switch to file mode nor
+// written; once it is gone the log is created as usual.
+TEST_F(DebugLoggerTest, FileOfAnotherUserIsNeitherTruncatedNorWritten) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "making a file of another user needs root";
+    const std::string path = dir.file("driver.log");
+    writeFile(path, "theirs\n");
+    ASSERT_EQ(chmod(path.c_str(), 0666), 0);
+    ASSERT_EQ(chown(path.c_str(), 65534, 65534), 0);
+
+    DebugLogger::initToFile(path.c_str());
+    testing::internal::CaptureStdout();
+    { DebugLogger log("Tarvel60x"); }
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(readFile(path), "theirs\n");
+
+    std::remove(path.c_str());
+    { DebugLogger log("Tarvel60x"); }
+    EXPECT_EQ(parseLog(readFile(path)).size(), 2u);
+}
+
 TEST_F(DebugLoggerTest, OverlongMessageIsCutToTheBuffer) {
     const std::string longText(20000, 'x');
     testing::internal::CaptureStdout();
