@@ -130,6 +130,10 @@ private:
     // Finds the tag-data or user-memory frame at the front of the answer,
     // fetching more data when needed.
     bool scanForDataFrame(std::string& answer, DebugLoggerNameSpace::DebugLogger& log);
+    // Sends a tag read command and finds its data frame in the answer; the
+    // lines go to the calling read's log scope.
+    bool sendAndFindDataFrame(const std::string& frame, std::string& answer,
+                              DebugLoggerNameSpace::DebugLogger& log);
     bool writeTagData(std::string& pc, std::string& epc, std::string& data, bool userBank,
                       DebugLoggerNameSpace::DebugLogger& log);
     bool waitForWrite(const std::string& epc, const std::string& tid, const std::string& data,

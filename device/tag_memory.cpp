@@ -122,17 +122,21 @@ bool Device::scanForDataFrame(std::string& answer, DebugLogger& log) {
     }
 }
 
+bool Device::sendAndFindDataFrame(const std::string& frame, std::string& answer, DebugLogger& log) {
+    if (!sendCommand(frame, answer, 10, 5, true) || answer.empty())
+        return false;
+    log.message(' ', "Answer length: %i", static_cast<int>(answer.size()));
+    log.message(' ', "Parse answer");
+    return scanForDataFrame(answer, log);
+}
+
 bool Device::readEPCData(std::string& pc, std::string& epc, std::string& tid) {
     DebugLogger log("readEPCData");
     pc.clear();
     epc.clear();
     tid.clear();
     std::string answer;
-    if (!sendCommand(kReadEpcFrame, answer, 10, 5, true) || answer.empty())
-        return false;
-    log.message(' ', "Answer length: %i", static_cast<int>(answer.size()));
-    log.message(' ', "Parse answer");
-    if (!scanForDataFrame(answer, log))
+    if (!sendAndFindDataFrame(kReadEpcFrame, answer, log))
         return false;
     if (byteAt(answer, 4) != kReadEpcCode) {
         recordError(Errors::TagReadFailed);
@@ -177,11 +181,7 @@ bool Device::readUserMem(std::string& pc, std::string& epc, std::string& user) {
         return false;
     }
     std::string answer;
-    if (!sendCommand(frame, answer, 10, 5, true) || answer.empty())
-        return false;
-    log.message(' ', "Answer length: %i", static_cast<int>(answer.size()));
-    log.message(' ', "Parse answer");
-    if (!scanForDataFrame(answer, log))
+    if (!sendAndFindDataFrame(frame, answer, log))
         return false;
     const int d = byteAt(answer, 6);
     const bool fits = d >= 0 && 7 + static_cast<std::size_t>(d) <= answer.size();
